@@ -12,8 +12,22 @@
 // The enumerations have a fixed underlying type, so a stored index outside the table (only a
 // hand-made package can hold one) is a defined value that the port refuses when it opens.
 enum TBaudRate : std::uint8_t {
-    brCustom, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200,
-    br38400, br56000, br57600, br115200, br128000, br256000
+    brCustom,
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000
 };
 enum TDataBits : std::uint8_t { dbFive, dbSix, dbSeven, dbEight };
 enum TStopBits : std::uint8_t { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
@@ -118,9 +132,15 @@ public:
     std::int32_t Read(void* buffer, std::int32_t count);
 
 private:
+    // Each raises EComPort with the text of the step that failed.
     void ApplyLineSettings();
-    void ApplyTimeouts();
+    void ApplyModemLines();
     void ApplyBuffer();
+    void EnableLowLatency();
+    void RestoreLowLatency();
+    void RequireOpen(const char* errorText) const;
+    // Stores a line setting and applies it to an open port; the same value again does nothing.
+    template <typename T> void ChangeLineSetting(T& field, const T& value);
 
     std::string FPort = "COM1";
     TBaudRate FBaudRate = br9600;
