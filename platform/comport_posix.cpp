@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 
 namespace {
@@ -33,8 +34,7 @@ class Deadline {
 public:
     using Clock = std::chrono::steady_clock;
 
-    explicit Deadline(std::int64_t ms)
-        : FEnd(Clock::now() + std::chrono::milliseconds(std::max<std::int64_t>(ms, 0))) {}
+    explicit Deadline(std::int64_t ms) : FEnd(Clock::now() + std::chrono::milliseconds(ms)) {}
 
     bool Expired() const { return Clock::now() >= FEnd; }
 
@@ -62,8 +62,11 @@ short WaitForEvents(int fd, short events, const Deadline& deadline) {
     return ready == 0 ? 0 : p.revents;
 }
 
+// Capped so that the deadline arithmetic of the clock cannot overflow (about 24 days).
 std::int64_t TimeLimitMs(std::int32_t constant, std::int32_t multiplier, std::int32_t count) {
-    return static_cast<std::int64_t>(constant) + static_cast<std::int64_t>(multiplier) * count;
+    const std::int64_t ms =
+        static_cast<std::int64_t>(constant) + static_cast<std::int64_t>(multiplier) * count;
+    return std::clamp<std::int64_t>(ms, 0, INT32_MAX);
 }
 
 std::string DevicePath(const std::string& name) {

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <asm/termbits.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -234,6 +236,41 @@ TEST(ComPortOpen, AcceptsEverySettingThePortCanDo) {
         EXPECT_NO_THROW(port.SetParity({parity, false, false, 0})) << int(parity);
     EXPECT_NO_THROW(port.SetBaudRate(br256000));
     EXPECT_TRUE(port.Connected());
+}
+
+namespace {
+// The speed the driver holds, read through a second descriptor (root ignores TIOCEXCL).
+speed_t DriverSpeed(const TestPty& pty) {
+    const int fd = ::open(pty.SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    termios2 tio{};
+    const bool read = fd >= 0 && ::ioctl(fd, TCGETS2, &tio) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return read ? tio.c_ospeed : 0;
+}
+} // namespace
+
+TEST(ComPortOpen, LineSpeedReachesTheDriverAtOpenAndWhenChanged) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "reading the speed beside the open port needs root";
+    TestPty pty;
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    port.SetBaudRate(brCustom);
+    port.SetCustomBaudRate(250000);
+    port.Open();
+    EXPECT_EQ(DriverSpeed(pty), 250000u);
+    struct Case {
+        TBaudRate rate;
+        speed_t bitsPerSecond;
+    };
+    for (const Case c : {Case{br57600, 57600}, Case{br14400, 14400}, Case{br9600, 9600}}) {
+        port.SetBaudRate(c.rate);
+        EXPECT_EQ(DriverSpeed(pty), c.bitsPerSecond) << int(c.rate);
+    }
+    port.SetBaudRate(brCustom);
+    port.SetCustomBaudRate(31250);
+    EXPECT_EQ(DriverSpeed(pty), 31250u);
 }
 
 TEST(ComPortOpen, RefusedChangeOnAnOpenPortKeepsItOpen) {
