@@ -108,8 +108,10 @@ struct SimConfig {
 
     // Keep the exchange lines in memory for Trace().
     bool KeepTrace = true;
-    // Non-empty: append each exchange line to this file as it happens.
+    // Non-empty: write each exchange line to this file as it happens.
     std::string TracePath;
+    // Set: called with each exchange line as it happens, on the serving thread.
+    std::function<void(const std::string&)> OnTrace;
     // Non-empty: write the flash here after every completed program, verify or run, and when
     // the unit stops. Written to a temporary file and renamed, so it is never half-written.
     std::string FlashOutPath;
