@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
@@ -110,4 +111,17 @@ ModalScript::Step ModalScript::Inspect(std::function<void(QWidget*)> check, Step
         check(modal);
         answer(modal);
     };
+}
+
+ModalScript::Step ModalScript::PickNextPort() {
+    return [](QWidget* modal) {
+        auto* box = modal->findChild<QComboBox*>(QStringLiteral("ComComboBoxPort"));
+        ASSERT_NE(box, nullptr);
+        box->setFocus();
+        Key(Qt::Key_Down)(modal);
+    };
+}
+
+ModalScript::Step ModalScript::PickNextPortAndOk() {
+    return Inspect(PickNextPort(), Click("btnOk"));
 }

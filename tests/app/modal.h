@@ -13,6 +13,7 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <ostream>
 
 class QWidget;
 
@@ -35,6 +36,10 @@ public:
     static Step CloseBox();
     // Runs check on the window, then the answer.
     static Step Inspect(std::function<void(QWidget*)> check, Step answer);
+    // The port dialog: the user moves to the next entry of the port list with the keyboard.
+    static Step PickNextPort();
+    // The port dialog: the next entry, then Ok.
+    static Step PickNextPortAndOk();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -53,3 +58,8 @@ private:
 
 // The text shown by a message box, or empty for other windows.
 QString MessageBoxText(QWidget* modal);
+
+// Texts in failure messages as text, not as lists of code units.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}

@@ -15,16 +15,6 @@ namespace {
 
 const std::vector<std::string> Ports = {"/dev/ttyS1", "/dev/ttyS10", "/dev/ttyS2", "/dev/ttyUSB0"};
 
-// The user opens the list and moves to the next entry with the keyboard.
-ModalScript::Step PickNext() {
-    return [](QWidget* modal) {
-        auto* box = modal->findChild<QComboBox*>(QStringLiteral("ComComboBoxPort"));
-        ASSERT_NE(box, nullptr);
-        box->setFocus();
-        ModalScript::Key(Qt::Key_Down)(modal);
-    };
-}
-
 } // namespace
 
 TEST(PortDialog, OffersTheListAndSelectsTheBoundPortsNameIgnoringCase) {
@@ -67,7 +57,7 @@ TEST(PortDialog, APickSetsThePortsNameAtOnceEvenWhenCancelled) {
     std::string nameDuringDialog;
     ModalScript script;
     script.Then([&](QWidget* modal) {
-        PickNext()(modal);
+        ModalScript::PickNextPort()(modal);
         nameDuringDialog = port.Port();
         ModalScript::Click("btnCancel")(modal);
     });
