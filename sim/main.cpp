@@ -72,6 +72,14 @@ std::uint64_t ParseNumber(const std::string& option, const std::string& text,
     return value;
 }
 
+SimFault ParseFaultOption(const std::string& text) {
+    try {
+        return ParseSimFault(text);
+    } catch (const Exception& error) {
+        throw UsageError("--fault: " + error.Message());
+    }
+}
+
 struct Options {
     SimConfig Config;
     std::string ReleasePath;
@@ -127,7 +135,7 @@ Options ParseOptions(int argc, char** argv) {
         else if (option == "--wire-timing")
             config.WireTiming = true;
         else if (option == "--fault")
-            config.Faults.push_back(ParseSimFault(value()));
+            config.Faults.push_back(ParseFaultOption(value()));
         else if (option == "--once")
             options.Once = true;
         else if (option == "--quiet")

@@ -244,21 +244,13 @@ void SimUnitModel::WatchForReset(std::uint8_t byte) {
 void SimUnitModel::ResetByUser() {
     Note("reset: the user resets the unit after " + std::to_string(*FConfig.ResetAfter) +
          " boot connect strings; its boot loader waits");
-    FStatus.State = SimUnitState::HeldInReset;
-    FStatus.LineSwitched = false;
+    Become(SimUnitState::HeldInReset, Phase::Connect);
     ++FStatus.Resets;
-    FPhase = Phase::Connect;
-    FReceiving = Receiving::Command;
-    FPending.clear();
     FWatchedBootStrings = 0;
 }
 
 void SimUnitModel::StartFirmware() {
-    FStatus.State = SimUnitState::FirmwareRunning;
-    FStatus.LineSwitched = false;
-    FPhase = Phase::Connect;
-    FReceiving = Receiving::Command;
-    FPending.clear();
+    Become(SimUnitState::FirmwareRunning, Phase::Connect);
     FRecent.clear();
     FWatched.clear();
     FWatchedBootStrings = 0;
@@ -266,12 +258,16 @@ void SimUnitModel::StartFirmware() {
 
 void SimUnitModel::EnterLoader(const char* how) {
     Note(std::string(how) + ": answered " + Printable(FResponse) + ", the flash loader starts");
-    FStatus.State = SimUnitState::Loader;
+    Become(SimUnitState::Loader, Phase::AwaitSwitch);
+    FRecent.clear();
+}
+
+void SimUnitModel::Become(SimUnitState state, Phase phase) {
+    FStatus.State = state;
     FStatus.LineSwitched = false;
-    FPhase = Phase::AwaitSwitch;
+    FPhase = phase;
     FReceiving = Receiving::Command;
     FPending.clear();
-    FRecent.clear();
     FSkipped = 0;
 }
 

@@ -84,6 +84,9 @@ private:
     void ResetByUser();
     void EnterLoader(const char* how);
     void StartFirmware();
+    // A new state and phase with an idle receiver; the recent bytes stay, so that a boot
+    // string that made the user reset the unit is still seen whole.
+    void Become(SimUnitState state, Phase phase);
 
     void ReceiveCommandByte(std::uint8_t byte);
     void Dispatch(std::uint32_t command);

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -458,6 +459,14 @@ bool SimulatedUnit::Impl::HasFault(SimFaultKind kind) const {
 }
 
 void SimulatedUnit::Impl::HangUp() {
+    // A pty hangup throws away what the host has not read yet, while on a real line the last
+    // reply would still arrive: give the host time to read it first.
+    const auto deadline = Clock::now() + KWriteStall;
+    int waiting = 0;
+    do {
+        if (!SleepUntil(Clock::now() + std::chrono::milliseconds(10)))
+            break;
+    } while (ioctl(FSlaveKeep, FIONREAD, &waiting) == 0 && waiting > 0 && Clock::now() < deadline);
     // Both ends of the unit go, so the host's next read or write sees the line gone.
     for (int* fd : {&FMaster, &FSlaveKeep}) {
         if (*fd >= 0)
