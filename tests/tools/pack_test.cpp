@@ -425,7 +425,8 @@ TEST_F(PackTest, SuccessfulCommandsLeaveTheirInputsAlone) {
     // Building again over an existing output replaces it whole.
     fields["release/title"] = "Rebuilt";
     BuildPackage();
-    const TExeProgrammingInfo info(ReadBytes(package).data() + L::PayloadOffset);
+    const std::vector<std::uint8_t> rebuilt = ReadBytes(package);
+    const TExeProgrammingInfo info(rebuilt.data() + L::PayloadOffset);
     EXPECT_EQ(info.ImageTitle(), "Rebuilt");
 }
 

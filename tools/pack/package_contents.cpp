@@ -25,7 +25,8 @@ public:
     void U8(std::size_t offset, std::uint8_t value) { FPayload[offset] = value; }
     void Bytes(std::size_t offset, std::size_t slotSize, const void* data, std::size_t size) {
         assert(size <= slotSize);
-        std::memcpy(FPayload + offset, data, std::min(size, slotSize));
+        if (size > 0) // an empty vector's data() may be null
+            std::memcpy(FPayload + offset, data, std::min(size, slotSize));
     }
     void Bytes(std::size_t offset, std::size_t slotSize, const std::vector<std::uint8_t>& bytes) {
         Bytes(offset, slotSize, bytes.data(), bytes.size());
