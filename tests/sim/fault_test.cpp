@@ -73,6 +73,10 @@ struct FaultCase {
     std::string Expected;
 };
 
+void PrintTo(const FaultCase& row, std::ostream* out) {
+    *out << (*row.Fault != '\0' ? row.Fault : "no fault");
+}
+
 class FaultTest : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(FaultTest, AppearsOnTheWireAsNamed) {

@@ -36,6 +36,11 @@ struct SessionCase {
     std::uint8_t NewRegister; // the scaled value the host must send
 };
 
+// Rows print as their names in test output.
+void PrintTo(const SessionCase& row, std::ostream* out) {
+    *out << row.Name;
+}
+
 class SessionTest : public ::testing::TestWithParam<SessionCase> {};
 
 TEST_P(SessionTest, ProgramsTheImageAndStartsIt) {
@@ -241,6 +246,10 @@ struct LineCase {
     bool Answered;
 };
 
+void PrintTo(const LineCase& row, std::ostream* out) {
+    *out << row.Name;
+}
+
 class LineCheckTest : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(LineCheckTest, UserConnectIsAnsweredOnlyAtTheConnectSettings) {
@@ -307,6 +316,10 @@ struct TimingCase {
     HostLine ProgramLine;
     double BitsPerCharacter;
 };
+
+void PrintTo(const TimingCase& row, std::ostream* out) {
+    *out << row.Name;
+}
 
 class WireTimingTest : public ::testing::TestWithParam<TimingCase> {};
 
