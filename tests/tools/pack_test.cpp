@@ -384,6 +384,13 @@ TEST_F(PackTest, StampRefusalsLeaveNothingBehind) {
     twice.insert(twice.end(), block.begin(), block.end());
     WriteBytes(Path("twice"), twice);
     const QString probe = CopyProbe("probe");
+    // A package whose image holds the locator: its release would show two blocks.
+    QByteArray lookalike(256, 'i');
+    lookalike.replace(100, L::LocatorSize,
+                      QByteArray(reinterpret_cast<const char*>(PackageLocator()), L::LocatorSize));
+    WriteBytes(Path("lookalike.bin"), lookalike);
+    fields["files/image"] = "lookalike.bin";
+    const QString holdsLocator = BuildPackage("lookalike.pkg");
 
     struct Case {
         QString program;
@@ -397,6 +404,7 @@ TEST_F(PackTest, StampRefusalsLeaveNothingBehind) {
         {Path("twice"), good, Path("rel"), Path("twice"), "occurs twice"},
         {probe, Path("damaged.pkg"), Path("rel"), Path("damaged.pkg"), "Stored data is not valid"},
         {probe, Path("none.pkg"), Path("rel"), Path("none.pkg"), "No such file"},
+        {probe, holdsLocator, Path("rel"), holdsLocator, "hold the package locator again"},
         {probe, good, probe, probe, "would overwrite the input"},
         {probe, good, Path("no-such-dir/rel"), Path("no-such-dir/rel"), "cannot write"},
     };

@@ -10,7 +10,6 @@
 
 #include <QBuffer>
 #include <QByteArray>
-#include <QIcon>
 #include <QImage>
 #include <QImageReader>
 
@@ -209,6 +208,9 @@ int StampCommand(const TArguments& args, std::ostream& out, std::ostream&) {
     const mode_t mode = FileMode(program);
     std::copy(block.begin(), block.end(),
               bytes.begin() + static_cast<std::ptrdiff_t>(locators.front()));
+    // The release must still show exactly one block, or it could never be stamped or read again.
+    if (FindLocators(bytes).size() != 1)
+        throw Exception(package + ": its contents hold the package locator again");
     WriteFileReplacing(output, bytes, mode);
     out << output << ": " << program << " with the package of " << package << '\n';
     return ExitSuccess;
