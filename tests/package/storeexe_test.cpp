@@ -31,16 +31,8 @@ TEST(ValidateStoredData, ZeroPayloadHasTheStartValueAsChecksum) {
 
 TEST(ValidateStoredData, ZeroChecksumOfAFreshTemplateFails) {
     TTestBlock block;
-    EXPECT_THROW(
-        {
-            try {
-                ValidateStoredData(block.Data());
-            } catch (const EStoredDataError& e) {
-                EXPECT_EQ(e.Message(), "Stored data is not valid");
-                throw;
-            }
-        },
-        EStoredDataError);
+    EXPECT_THROW(ValidateStoredData(block.Data()), EStoredDataError);
+    EXPECT_EQ(MessageOf([&] { ValidateStoredData(block.Data()); }), "Stored data is not valid");
 }
 
 TEST(ValidateStoredData, OneChangedPayloadByteFails) {
