@@ -27,6 +27,26 @@ bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
+// Runs the program and sends it SIGINT as soon as its standard error shows the text.
+struct TInterruptedRun {
+    bool Shown = false;
+    TProcessResult Result; // Err holds everything, from before the signal too
+    std::chrono::steady_clock::duration AfterSignal{};
+};
+
+TInterruptedRun InterruptOnceShown(const std::vector<std::string>& args, const std::string& text) {
+    TInterruptedRun run;
+    const auto cli = StartProcess(CliPath(), args);
+    std::string err;
+    run.Shown = WaitForError(*cli, err, text, 30s);
+    const auto signalled = std::chrono::steady_clock::now();
+    ::kill(static_cast<pid_t>(cli->processId()), SIGINT);
+    run.Result = Finish(*cli, 30s);
+    run.AfterSignal = std::chrono::steady_clock::now() - signalled;
+    run.Result.Err = err + run.Result.Err;
+    return run;
+}
+
 } // namespace
 
 TEST(CliRun, ProgramsTheUnitAndReportsEachStepOnStandardError) {
@@ -150,12 +170,9 @@ TEST(CliRun, EndsAfterAFailedUserMethodWithoutBoot) {
 TEST(CliRun, CtrlCDuringATransferAbortsItAndTellsTheLoader) {
     // At the wire's own pace the transfer lasts long enough to be interrupted in its middle.
     TUnitProcess unit({"--wire-timing"});
-    const auto cli = StartProcess(CliPath(), ProgramArgs(unit));
-    std::string err;
-    ASSERT_TRUE(WaitForError(*cli, err, "Programming FLASH...\n", 30s)) << err;
-    ::kill(static_cast<pid_t>(cli->processId()), SIGINT);
-    TProcessResult result = Finish(*cli, 30s);
-    result.Err = err + result.Err;
+    const TInterruptedRun run = InterruptOnceShown(ProgramArgs(unit), "Programming FLASH...\n");
+    ASSERT_TRUE(run.Shown) << run.Result.Err;
+    const TProcessResult& result = run.Result;
 
     EXPECT_EQ(result.ExitCode, 130) << result.Err;
     EXPECT_EQ(result.Out, "Programming Aborted by User.\n");
@@ -168,17 +185,15 @@ TEST(CliRun, CtrlCDuringATransferAbortsItAndTellsTheLoader) {
 TEST(CliRun, CtrlCDuringTheBootAttemptsCancelsTheConnect) {
     // A unit that is never reset: only the cancel ends the attempts early.
     TUnitProcess unit({"--no-user-method"});
-    const auto cli = StartProcess(CliPath(), ProgramArgs(unit, {"--boot"}));
-    std::string err;
-    ASSERT_TRUE(WaitForError(*cli, err, "Reset the Unit\n", 30s)) << err;
-    const auto interrupted = std::chrono::steady_clock::now();
-    ::kill(static_cast<pid_t>(cli->processId()), SIGINT);
-    TProcessResult result = Finish(*cli, 30s);
+    const TInterruptedRun run =
+        InterruptOnceShown(ProgramArgs(unit, {"--boot"}), "Reset the Unit\n");
+    ASSERT_TRUE(run.Shown) << run.Result.Err;
+    const TProcessResult& result = run.Result;
 
-    EXPECT_EQ(result.ExitCode, 130) << err << result.Err;
+    EXPECT_EQ(result.ExitCode, 130) << result.Err;
     EXPECT_EQ(result.Out, "Connect Cancelled by User.\n");
     // The 100 attempts would take ten seconds.
-    EXPECT_LT(std::chrono::steady_clock::now() - interrupted, 5s);
+    EXPECT_LT(run.AfterSignal, 5s);
     ExpectPortReleased(unit.Port());
 }
 
@@ -186,12 +201,10 @@ TEST(CliRun, CtrlCAtAnyOtherPointEndsTheRunAtItsNextStep) {
     // Interrupted while the user method waits for its reply: no question and no boot method
     // follow, although --boot would go on.
     TUnitProcess unit({"--no-user-method", "--reset-after", "1"});
-    const auto cli = StartProcess(CliPath(), ProgramArgs(unit, {"--boot"}));
-    std::string err;
-    ASSERT_TRUE(WaitForError(*cli, err, "Connecting...\n", 30s)) << err;
-    ::kill(static_cast<pid_t>(cli->processId()), SIGINT);
-    TProcessResult result = Finish(*cli, 30s);
-    result.Err = err + result.Err;
+    const TInterruptedRun run =
+        InterruptOnceShown(ProgramArgs(unit, {"--boot"}), "Connecting...\n");
+    ASSERT_TRUE(run.Shown) << run.Result.Err;
+    const TProcessResult& result = run.Result;
 
     EXPECT_EQ(result.ExitCode, 130) << result.Err;
     EXPECT_EQ(result.Out, "Connect Cancelled by User.\n");
