@@ -6,8 +6,8 @@
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QFrame>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QUrl>
 
@@ -28,6 +28,16 @@ void TClickLabel::mouseReleaseEvent(QMouseEvent* event) {
     QLabel::mouseReleaseEvent(event);
 }
 
+void TBottomBevel::paintEvent(QPaintEvent* /*event*/) {
+    // A lowered line: shadow above, light below.
+    QPainter painter(this);
+    const int bottom = height() - 1;
+    painter.setPen(palette().color(QPalette::Dark));
+    painter.drawLine(0, bottom - 1, width() - 1, bottom - 1);
+    painter.setPen(palette().color(QPalette::Light));
+    painter.drawLine(0, bottom, width() - 1, bottom);
+}
+
 TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
     SetupForm(this, "frmAbout", 455, 199, TBorderIcons::None);
 
@@ -41,10 +51,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
     lblHalcotWeb->setStyleSheet(QStringLiteral("color: blue;"));
     lblHalcotWeb->setCursor(Qt::PointingHandCursor);
     connect(lblHalcotWeb, &TClickLabel::clicked, this, [this] { lblHalcotWebClick(); });
-    Bevel1 = PlaceChild<QFrame>(this, "Bevel1", 8, 112, 439, 17);
-    Bevel1->setFrameShape(QFrame::NoFrame);
-    // Only the bottom line of the bevel shows.
-    Bevel1->setStyleSheet(QStringLiteral("#Bevel1 { border-bottom: 1px groove palette(mid); }"));
+    Bevel1 = PlaceChild<TBottomBevel>(this, "Bevel1", 8, 112, 439, 17);
     lblBinaryImage = PlaceChild<QLabel>(this, "lblBinaryImage", 8, 136, 68, 13);
     btnOk = PlaceButton(this, "btnOk", 376, 168, 70, 25, "Ok");
     connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });

@@ -4,11 +4,11 @@
 // window's "About..." entry.
 
 #include <QDialog>
+#include <QFrame>
 #include <QLabel>
 
 #include <string>
 
-class QFrame;
 class QPushButton;
 
 // The maker's web site that the link opens.
@@ -27,6 +27,16 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 };
 
+// A bevel that shows only its bottom line.
+class TBottomBevel : public QFrame {
+    Q_OBJECT
+public:
+    using QFrame::QFrame;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
 class TfrmAbout : public QDialog {
     Q_OBJECT
 public:
@@ -43,7 +53,7 @@ public:
     QLabel* lblProgram;
     QLabel* lblVersion;
     TClickLabel* lblHalcotWeb;
-    QFrame* Bevel1;
+    TBottomBevel* Bevel1;
     QLabel* lblBinaryImage;
     QPushButton* btnOk;
 

@@ -12,7 +12,7 @@ TfrmUsrSerial::TfrmUsrSerial(std::vector<std::string> portNames, QWidget* parent
     SetupForm(this, "frmUsrSerial", 253, 108, TBorderIcons::SystemMenu);
 
     lblSerial = PlaceChild<QLabel>(this, "lblSerial", 8, 16, 191, 13);
-    lblSerial->setText(QStringLiteral("Select the PC serial port to program with:"));
+    SetAutoSizeCaption(lblSerial, "Select the PC serial port to program with:");
     ComComboBoxPort = PlaceChild<QComboBox>(this, "ComComboBoxPort", 8, 32, 153, 21);
     ComComboBoxPort->setEditable(false);
     for (const std::string& name : portNames)

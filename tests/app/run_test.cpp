@@ -36,6 +36,11 @@ QString Question(const QString& failure) {
         .arg(failure);
 }
 
+// The user picks the unit's port and reads the instructions.
+ModalScript& ThroughWizard(ModalScript& script) {
+    return script.Then(ModalScript::PickNextPortAndOk()).Then(ModalScript::Click("btnNext"));
+}
+
 // What the window looks like between runs.
 void ExpectRestored(TfrmUserFlash& window, const char* when) {
     EXPECT_EQ(window.lblProgress->text(), QStringLiteral("Progress")) << when;
@@ -261,8 +266,7 @@ TEST_F(RunTest, TwentyOneInstructionLinesShowThePictureWithoutInstructions) {
 TEST_F(RunTest, WhenTheUserMethodFailsNoCancelsTheRun) {
     Start({}, [](SimConfig& c) { c.NoUserMethod = true; });
     ModalScript script;
-    script.Then(ModalScript::PickNextPortAndOk())
-        .Then(ModalScript::Click("btnNext"))
+    ThroughWizard(script)
         .Then(ModalScript::Inspect(
             [&](QWidget*) {
                 EXPECT_FALSE(Window().Flash->Device.Port.Connected()) << "closed before asking";
@@ -285,8 +289,7 @@ TEST_F(RunTest, YesTriesTheBootMethodWithTheResetPromptAndEveryRunAsksAgain) {
     for (int run = 1; run <= 2; ++run) {
         PromptWatch prompt;
         ModalScript script;
-        script.Then(ModalScript::PickNextPortAndOk())
-            .Then(ModalScript::Click("btnNext"))
+        ThroughWizard(script)
             .Then(ModalScript::ClickButton(QStringLiteral("Yes")))
             .Then(ModalScript::ClickButton(QStringLiteral("OK")));
         PressStart();
@@ -329,8 +332,7 @@ TEST_F(RunTest, ABootFailureIsShownOnceWithNoSecondQuestion) {
         });
         PromptWatch prompt(c.cancelPrompt);
         ModalScript script;
-        script.Then(ModalScript::PickNextPortAndOk())
-            .Then(ModalScript::Click("btnNext"))
+        ThroughWizard(script)
             .Then(ModalScript::ClickButton(QStringLiteral("Yes")))
             .Then(ModalScript::ClickButton(QStringLiteral("OK")));
         PressStart();
@@ -350,9 +352,7 @@ TEST_F(RunTest, AnImageOfNoWholeBlocksIsErasedThenRefused) {
     options.Image = ReleaseOptions::DefaultImage(1000);
     Start(options);
     ModalScript script;
-    script.Then(ModalScript::PickNextPortAndOk())
-        .Then(ModalScript::Click("btnNext"))
-        .Then(ModalScript::ClickButton(QStringLiteral("OK")));
+    ThroughWizard(script).Then(ModalScript::ClickButton(QStringLiteral("OK")));
     PressStart();
     EXPECT_EQ(script.Shown(),
               (QStringList{PortDialog, Wizard,
@@ -376,8 +376,7 @@ TEST_F(RunTest, ACloseDuringTheRunIsRefusedAndTheRunGoesOn) {
     });
     closer.start(5);
     ModalScript script;
-    script.Then(ModalScript::PickNextPortAndOk())
-        .Then(ModalScript::Click("btnNext"))
+    ThroughWizard(script)
         .Then(ModalScript::ClickButton(QStringLiteral("OK")))
         .Then(ModalScript::ClickButton(QStringLiteral("OK")));
     PressStart();
