@@ -424,32 +424,35 @@ bool SimulatedUnit::Impl::Perform(const SimAction& action) {
 }
 
 void SimulatedUnit::Impl::SendReply(const SimAction& action) {
-    std::string bytes = action.Bytes;
+    // Extra bytes and noise travel in the same write as the reply's last byte: a pty hands the
+    // host a write as a whole, so they are in before the host's next discard and can never be
+    // read as the next reply.
+    std::string trailer;
     if (HasFault(SimFaultKind::ExtraReplyBytes))
-        bytes += KExtraReplyBytes;
+        trailer += KExtraReplyBytes;
+    if (HasFault(SimFaultKind::Noise))
+        for (int i = 0; i < KNoiseBytes; ++i)
+            trailer += static_cast<char>(FNoise() & 0xFF);
+    const std::string& reply = action.Bytes;
     const Clock::duration perByte = CharacterTime(action.Line);
     if (HasFault(SimFaultKind::SlowReply)) {
-        const Clock::duration onWire = FConfig.WireTiming
-                                           ? perByte * static_cast<long>(action.Bytes.size())
-                                           : Clock::duration{};
+        const Clock::duration onWire =
+            FConfig.WireTiming ? perByte * static_cast<long>(reply.size()) : Clock::duration{};
         const auto limit = std::chrono::duration_cast<Clock::duration>(
             std::chrono::milliseconds(HostLimitMs(action.Exchange)) * KSlowReplyShare);
         if (!SleepUntil(Clock::now() + (limit - onWire)))
             return;
     }
-    if (FConfig.WireTiming) {
-        // Each byte is there once its last stop bit is.
-        for (const char byte : bytes)
-            if (!SleepUntil(Clock::now() + perByte) || !WriteAll(std::string(1, byte)))
-                return;
-    } else if (!WriteAll(bytes)) {
+    if (!FConfig.WireTiming) {
+        WriteAll(reply + trailer);
         return;
     }
-    if (HasFault(SimFaultKind::Noise)) {
-        std::string junk;
-        for (int i = 0; i < KNoiseBytes; ++i)
-            junk += static_cast<char>(FNoise() & 0xFF);
-        WriteAll(junk);
+    // Each byte is there once its last stop bit is.
+    for (std::size_t i = 0; i < reply.size(); ++i) {
+        const bool last = i + 1 == reply.size();
+        if (!SleepUntil(Clock::now() + perByte) ||
+            !WriteAll(reply.substr(i, 1) + (last ? trailer : std::string())))
+            return;
     }
 }
 

@@ -41,7 +41,7 @@ enum class SimFaultKind {
     FinalFail,       // "final-fail": the final byte answers "#"
     FinalUnexpected, // "final-unexpected": the final byte answers 0x00
     Hangup,          // "hangup@K": the unit closes its side of the line after answering block K
-    Noise,           // "noise": unsolicited bytes right after every reply
+    Noise,           // "noise": unsolicited bytes right after every reply, before the next request
     ExtraReplyBytes, // "extra-reply-bytes": every reply carries bytes beyond its length
     SlowReply,       // "slow-reply": every reply comes just inside the host's time limit
 };
