@@ -169,4 +169,18 @@ TEST(FaultOccurrence, AppliesOnlyToTheNamedOccurrence) {
     EXPECT_EQ(RequestErase(host, 0x2000, 0x100), "$");
 }
 
+TEST(FaultOccurrence, TrailingBytesNeverReachTheNextReply) {
+    SimConfig config;
+    config.Faults = {ParseSimFault("noise"), ParseSimFault("extra-reply-bytes")};
+    SimulatedUnit unit(config);
+    unit.Start();
+    ScriptedHost host(unit.SlavePath(), HostLine{});
+    ASSERT_TRUE(ConnectAtDefaults(host));
+    // Back to back, as the keep-alive and the transfer run them: each discard must catch them.
+    const std::string expected = RequestIdentity(host);
+    ASSERT_EQ(expected.size(), 30u);
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(RequestIdentity(host), expected) << "request " << i;
+}
+
 } // namespace
