@@ -44,10 +44,9 @@ QPushButton* PlaceButton(QWidget* parent, const char* objectName, int left, int 
 }
 
 void SetDialogButtons(QDialog* dialog, QPushButton* ok, QPushButton* cancel) {
+    // A focused button takes Enter itself, as on Windows; elsewhere Enter is Ok.
     ok->setDefault(true);
     QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
-    // Enter on the cancel button still means the default button.
-    cancel->setAutoDefault(false);
     QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
 }
 

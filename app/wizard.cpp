@@ -46,7 +46,7 @@ TfrmConnectWiz::TfrmConnectWiz(QWidget* parent) : QDialog(parent) {
     PanelImage->setFrameShape(QFrame::NoFrame);
     Image = PlaceChild<QLabel>(PanelImage, "Image", 0, 0, 222, 197);
     Image->setScaledContents(true);
-    Image->setAttribute(Qt::WA_TranslucentBackground);
+    // A label paints no background of its own: the picture's transparent parts show the panel.
     PanelText = PlaceChild<QFrame>(GroupBox, "PanelText", 8, 16, 225, 195);
     PanelText->setFrameShape(QFrame::NoFrame);
 
