@@ -10,7 +10,6 @@
 #include "platform/application.h"
 #include "platform/scopeguard.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QImage>
@@ -117,22 +116,6 @@ void TfrmUserFlash::LoadLogo() {
 
 void TfrmUserFlash::ShowIcon() {
     ImageIcon->setPixmap(FIcon.pixmap(ImageIcon->size()));
-}
-
-void TfrmUserFlash::AddAboutMenu() {
-    // The window manager owns the title bar's menu here, so the entries go on the window's
-    // own context menu and reach the same command handler.
-    auto* separator = new QAction(this);
-    separator->setSeparator(true);
-    separator->setData(0u);
-    auto* about = new QAction(QStringLiteral("About..."), this);
-    about->setObjectName(QStringLiteral("actAbout"));
-    about->setData(AboutMenuCommand);
-    connect(about, &QAction::triggered, this,
-            [this] { Application::Guarded([this] { WMSysCommand(AboutMenuCommand); }); });
-    addAction(separator);
-    addAction(about);
-    setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 bool TfrmUserFlash::WMSysCommand(unsigned command) {

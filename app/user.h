@@ -83,9 +83,13 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Where the window's real system menu exists, its commands arrive here.
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 
 private:
     void FormCreate(const std::uint8_t* packageBlock);
+    // The "About..." entry: on the system menu where the program owns it (Windows), else on
+    // the window's context menu; either way it reaches WMSysCommand.
     void AddAboutMenu();
     void LoadPackage(const std::uint8_t* packageBlock);
     void LoadLogo();
