@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -28,8 +29,8 @@ void Install(int signal, struct sigaction& old) {
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
-    // No SA_RESTART: a blocking read of the terminal's answer returns with EINTR.
-    action.sa_flags = 0;
+    // Waits that must end at a signal watch the pipe; every other call simply goes on.
+    action.sa_flags = SA_RESTART;
     sigaction(signal, &action, &old);
 }
 
@@ -65,6 +66,24 @@ bool TInterruptWatch::Interrupted() const {
 
 int TInterruptWatch::Signal() const {
     return gSignal;
+}
+
+bool TInterruptWatch::WaitForInput(int fd) const {
+    // The pipe, not the flag: a signal between a test of the flag and the wait would be missed.
+    for (;;) {
+        if (Interrupted())
+            return false;
+        pollfd fds[2] = {{fd, POLLIN, 0}, {FPipe[0], POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (fds[1].revents != 0 || Interrupted())
+            return false;
+        if (fds[0].revents != 0)
+            return true;
+    }
 }
 
 void TInterruptWatch::Drain() {

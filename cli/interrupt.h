@@ -24,6 +24,9 @@ public:
     // The first signal that came; 0 for none.
     int Signal() const;
 
+    // Waits until fd has input (true) or a signal has come (false), however early it came.
+    bool WaitForInput(int fd) const;
+
     // Runs at the first pumping point after each signal.
     std::function<void()> OnInterrupt;
 

@@ -21,11 +21,12 @@ void WriteOutcome(std::FILE* out, const std::string& text) {
     std::fflush(out);
 }
 
-// One line from standard input; false at its end, on an error, or when a signal broke the
-// wait.
-bool ReadAnswer(std::string& answer) {
+// One line from standard input; false at its end, on an error, or after a signal.
+bool ReadAnswer(const TInterruptWatch& watch, std::string& answer) {
     answer.clear();
     for (;;) {
+        if (!watch.WaitForInput(STDIN_FILENO))
+            return false;
         char c = 0;
         const ssize_t got = ::read(STDIN_FILENO, &c, 1);
         if (got <= 0)
@@ -152,7 +153,7 @@ bool TConsoleRun::AskBootMethod(const std::string& failure) {
     }
     FStatus.Ask(question + " [y/N] ");
     std::string answer;
-    const bool answered = ReadAnswer(answer);
+    const bool answered = ReadAnswer(FWatch, answer);
     if (!answered)
         FStatus.Line("");
     return answered && !FWatch.Interrupted() && IsYes(answer);

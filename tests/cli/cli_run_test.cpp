@@ -214,13 +214,14 @@ TEST(CliRun, CtrlCAtAnyOtherPointEndsTheRunAtItsNextStep) {
 
 TEST(CliRun, AsksOnTheTerminalWithoutAChoice) {
     struct TAnswer {
-        std::string Typed;
+        std::string Typed; // empty: Ctrl-C instead of an answer
         int ExitCode;
         std::string Outcome;
     };
     for (const TAnswer& answer :
          {TAnswer{"y\n", 0, Programmed}, TAnswer{"n\n", 1, "Connect Cancelled by User.\n"},
-          TAnswer{"\n", 1, "Connect Cancelled by User.\n"}}) {
+          TAnswer{"\n", 1, "Connect Cancelled by User.\n"},
+          TAnswer{"", 130, "Connect Cancelled by User.\n"}}) {
         TUnitProcess unit({"--no-user-method", "--reset-after", "2"});
         TestPty terminal;
         const std::string slave = terminal.SlavePath();
@@ -230,7 +231,10 @@ TEST(CliRun, AsksOnTheTerminalWithoutAChoice) {
         });
         std::string err;
         ASSERT_TRUE(WaitForError(*cli, err, "Try Boot Method? [y/N] ", 30s)) << err;
-        terminal.Send(answer.Typed);
+        if (answer.Typed.empty())
+            ::kill(static_cast<pid_t>(cli->processId()), SIGINT);
+        else
+            terminal.Send(answer.Typed);
         const TProcessResult result = Finish(*cli, 30s);
 
         EXPECT_EQ(result.ExitCode, answer.ExitCode) << err << result.Err;
