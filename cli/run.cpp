@@ -81,12 +81,12 @@ int TConsoleRun::Execute(std::FILE* outcome) {
         return ExitFailed;
     }
 
-    const TScopeGuard closePort([this] { DisconnectQuietly(); });
     try {
         ConnectUnit();
         ProgramStoredImage();
         FFlash->Disconnect();
     } catch (const std::exception& e) {
+        // Closed before the outcome is written: whoever acts on it finds the port free.
         DisconnectQuietly();
         FStatus.EndLine();
         WriteOutcome(outcome, ExceptionDisplayText(e.what()));
