@@ -123,7 +123,10 @@ INSTANTIATE_TEST_SUITE_P(
                       // 26.999999999999996 in double: 27 in single.
                       ScaleCase{105, 14400, 56000, 27}, ScaleCase{77, 19200, 19200, 77},
                       ScaleCase{200, 57600, 9600, 1200}, ScaleCase{0, 9600, 115200, 0},
-                      ScaleCase{255, 256000, 110, 593454}));
+                      ScaleCase{255, 256000, 110, 593454},
+                      // A custom speed: 52.99999999999999999653 in extended precision, 53 in
+                      // single.
+                      ScaleCase{100, 5088, 9600, 53}));
 
 TEST(ScaleBaudRegisterZero, ZeroNewSpeedIsRefused) {
     EXPECT_EQ(FailureOf([] { TFlashFDTDevice::ScaleBaudRegister(10, 9600, 0); }),

@@ -425,7 +425,10 @@ TEST_P(TransferAbort, RequestDuringTheBlockPumpEndsTheTransferWithTheAbortByte) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, TransferAbort,
-                         ::testing::Values(TTransferMode::Program, TTransferMode::Verify));
+                         ::testing::Values(TTransferMode::Program, TTransferMode::Verify),
+                         [](const auto& info) {
+                             return info.param == TTransferMode::Program ? "Program" : "Verify";
+                         });
 
 TEST_F(DeviceOnPty, AStaleAbortRequestIsClearedWhenATransferStarts) {
     TMemoryStream empty;

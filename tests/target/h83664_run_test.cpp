@@ -5,6 +5,7 @@
 #include "platform/streams.h"
 #include "sim/unit.h"
 #include "tests/loader/fixture.h"
+#include "tests/target/images.h"
 
 #include <QTimer>
 
@@ -15,13 +16,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-std::vector<std::uint8_t> Pattern(std::size_t size) {
-    std::vector<std::uint8_t> bytes(size);
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<std::uint8_t>(i * 37 + 11);
-    return bytes;
-}
 
 SimConfig UnitConfig() {
     SimConfig config;
@@ -178,16 +172,6 @@ struct CheckedRunCase {
     std::vector<std::uint8_t> Image;
     std::size_t SentSize;
 };
-
-std::vector<std::uint8_t> WithBlockSum(std::vector<std::uint8_t> image, std::size_t blockEnd,
-                                       std::uint16_t seed) {
-    std::uint16_t sum = seed;
-    for (std::size_t i = 0; i + 2 < blockEnd; ++i)
-        sum = static_cast<std::uint16_t>(sum + image[i]);
-    image[blockEnd - 2] = static_cast<std::uint8_t>(sum >> 8);
-    image[blockEnd - 1] = static_cast<std::uint8_t>(sum);
-    return image;
-}
 
 class CheckedRun : public WholeRun, public ::testing::WithParamInterface<CheckedRunCase> {};
 

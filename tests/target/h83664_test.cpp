@@ -7,6 +7,7 @@
 #include "tests/loader/fixture.h"
 #include "tests/loader/peer.h"
 #include "tests/support/pty.h"
+#include "tests/target/images.h"
 
 #include <gtest/gtest.h>
 
@@ -25,13 +26,6 @@ void ExpectLineSettings(const THalcotComPort& port, TBaudRate baud, TDataBits da
 
 void Fill(TMemoryStream& stream, const std::vector<std::uint8_t>& bytes) {
     stream.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-}
-
-std::vector<std::uint8_t> Pattern(std::size_t size) {
-    std::vector<std::uint8_t> bytes(size);
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<std::uint8_t>(i * 31 + 7);
-    return bytes;
 }
 
 std::vector<std::uint8_t> Contents(TMemoryStream& stream) {
@@ -411,19 +405,6 @@ TEST(PadStreamReadOnly, AStreamThatStoresNothingFailsWithTheWriteError) {
 
 // CheckImage, by verification mode.
 
-namespace {
-
-std::vector<std::uint8_t> WithImageSum(std::vector<std::uint8_t> image, std::uint16_t seed) {
-    std::uint16_t sum = seed;
-    for (std::size_t i = 0; i + 2 < image.size(); ++i)
-        sum = static_cast<std::uint16_t>(sum + image[i]);
-    image[image.size() - 2] = static_cast<std::uint8_t>(sum >> 8);
-    image[image.size() - 1] = static_cast<std::uint8_t>(sum);
-    return image;
-}
-
-} // namespace
-
 struct CheckImageCase {
     const char* Name;
     std::uint8_t Verification;
@@ -464,10 +445,10 @@ INSTANTIATE_TEST_SUITE_P(
         CheckImageCase{"PadOnly_WholeBlocksUntouched", 0, 1000, 0, Pattern(256), Accepted, 256},
         CheckImageCase{"PadOnly_ExactlyTheFlashLength", 0, 130, 0, Pattern(130), Accepted, 256},
         CheckImageCase{"PadOnly_LongerThanTheFlash", 0, 129, 0, Pattern(130), SizeMismatch, 130},
-        CheckImageCase{"Blocks_SumAtTheImageEnd", 1, 256, 256, WithImageSum(Pattern(256), 0x0102),
-                       Accepted, 256},
-        CheckImageCase{"Blocks_LongerThanTheFlash", 1, 255, 256, WithImageSum(Pattern(256), 0x0102),
-                       SizeMismatch, 256},
+        CheckImageCase{"Blocks_SumAtTheImageEnd", 1, 256, 256,
+                       WithBlockSum(Pattern(256), 256, 0x0102), Accepted, 256},
+        CheckImageCase{"Blocks_LongerThanTheFlash", 1, 255, 256,
+                       WithBlockSum(Pattern(256), 256, 0x0102), SizeMismatch, 256},
         CheckImageCase{"Blocks_PartBlock",
                        1,
                        1000,
@@ -481,7 +462,7 @@ INSTANTIATE_TEST_SUITE_P(
                        1,
                        1000,
                        64,
-                       WithImageSum(Pattern(192), 0x0102),
+                       WithBlockSum(Pattern(192), 192, 0x0102),
                        {"Exception", "Buffer size is not a multiple of the programming block size"},
                        192},
         CheckImageCase{"Blocks_ZeroBlockSize",
@@ -491,10 +472,10 @@ INSTANTIATE_TEST_SUITE_P(
                        Pattern(256),
                        {"EHitachiFlashException", "Block size must not be zero"},
                        256},
-        CheckImageCase{"Whole_Matches", 2, 256, 0, WithImageSum(Pattern(256), 0x0102), Accepted,
-                       256},
-        CheckImageCase{"Whole_ShorterThanTheFlash", 2, 384, 0, WithImageSum(Pattern(256), 0x0102),
-                       SizeMismatch, 256},
+        CheckImageCase{"Whole_Matches", 2, 256, 0, WithBlockSum(Pattern(256), 256, 0x0102),
+                       Accepted, 256},
+        CheckImageCase{"Whole_ShorterThanTheFlash", 2, 384, 0,
+                       WithBlockSum(Pattern(256), 256, 0x0102), SizeMismatch, 256},
         CheckImageCase{"Whole_SumMismatch", 2, 256, 0, Pattern(256), SumMismatch, 256},
         CheckImageCase{"OtherMode_AcceptsAnything", 3, 10, 0, Pattern(300), Accepted, 300}),
     [](const auto& info) { return std::string(info.param.Name); });
