@@ -18,7 +18,6 @@
 #include <vector>
 
 namespace {
-const char* const ConnectCancelled = "Connect Cancelled by User";
 const char* const IdleStatus = "Progress";
 } // namespace
 
@@ -183,32 +182,14 @@ void TfrmUserFlash::DisconnectAfterFailure() noexcept {
 void TfrmUserFlash::ConnectUnit() {
     FUsrSerial->SetComPort(&SelectionPort);
     if (FUsrSerial->ShowModal() != mrOk)
-        throw EHitachiFlashException(ConnectCancelled);
+        throw EHitachiFlashException(ConnectCancelledText);
     ShowConnectionWizard();
 
     Selection.UseDtr = true;
-    Selection.Mode = ConnectModeUser;
-    Flash->Configure(Selection);
-    std::string failure;
-    try {
-        Flash->Connect();
-        return;
-    } catch (const std::exception& e) {
-        failure = e.what();
-    }
-    Flash->Disconnect();
-    if (MessageDlg("User Connect Method Failed (" + failure + "). Try Boot Method?",
-                   TMsgDlgType::mtConfirmation, TMsgDlgButtons::YesNo) != mrYes)
-        throw EHitachiFlashException(ConnectCancelled);
-
-    Selection.Mode = ConnectModeBoot;
-    try {
-        Flash->Configure(Selection);
-        Flash->Connect();
-    } catch (...) {
-        DisconnectAfterFailure();
-        throw;
-    }
+    ConnectUserThenBoot(*Flash, Selection, [](const std::string& failure) {
+        return MessageDlg("User Connect Method Failed (" + failure + "). Try Boot Method?",
+                          TMsgDlgType::mtConfirmation, TMsgDlgButtons::YesNo) == mrYes;
+    });
 }
 
 void TfrmUserFlash::ShowConnectionWizard() {
@@ -233,7 +214,7 @@ void TfrmUserFlash::ShowConnectionWizard() {
     if (missing >= 2)
         return;
     if (FWizard->ShowModal() != mrOk)
-        throw EHitachiFlashException(ConnectCancelled);
+        throw EHitachiFlashException(ConnectCancelledText);
 }
 
 void TfrmUserFlash::ProgramStoredImage() {

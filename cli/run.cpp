@@ -13,7 +13,6 @@
 
 namespace {
 
-const char* const ConnectCancelled = "Connect Cancelled by User";
 const char* const ProgrammedText = "Unit Successfully Programmed!";
 
 void WriteOutcome(std::FILE* out, const std::string& text) {
@@ -115,24 +114,10 @@ void TConsoleRun::LoadPackage() {
 void TConsoleRun::ConnectUnit() {
     StopIfInterrupted();
     FSelection.UseDtr = true;
-    FSelection.Mode = ConnectModeUser;
-    FFlash->Configure(FSelection);
-    std::string failure;
-    try {
-        FFlash->Connect();
-        return;
-    } catch (const std::exception& e) {
-        failure = e.what();
-    }
-    // Closed before the question, which may wait for the user for as long as they like.
-    FFlash->Disconnect();
-    StopIfInterrupted();
-    if (!AskBootMethod(failure))
-        throw EHitachiFlashException(ConnectCancelled);
-
-    FSelection.Mode = ConnectModeBoot;
-    FFlash->Configure(FSelection);
-    FFlash->Connect();
+    ConnectUserThenBoot(*FFlash, FSelection, [this](const std::string& failure) {
+        StopIfInterrupted();
+        return AskBootMethod(failure);
+    });
 }
 
 bool TConsoleRun::AskBootMethod(const std::string& failure) {
@@ -182,7 +167,7 @@ void TConsoleRun::Transfer(TStream& image, bool program) {
 
 void TConsoleRun::StopIfInterrupted() const {
     if (FWatch.Interrupted())
-        throw EHitachiFlashException(ConnectCancelled);
+        throw EHitachiFlashException(ConnectCancelledText);
 }
 
 void TConsoleRun::OnInterrupt() {

@@ -9,7 +9,11 @@ enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 
 class TStream {
 public:
+    TStream() = default;
     virtual ~TStream() = default;
+    // A copied memory stream would read through the original's pointer: streams are not copied.
+    TStream(const TStream&) = delete;
+    TStream& operator=(const TStream&) = delete;
 
     // Read and Write move up to count bytes and return how many they moved (0 to count).
     virtual std::int64_t Read(void* buffer, std::int64_t count) = 0;

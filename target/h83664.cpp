@@ -222,3 +222,39 @@ void TExeProgrammingInfo::ApplyComSettings(const std::uint8_t* record, TComPort&
     parity.Bits = static_cast<TParityBits>(lowByte(3));
     port.SetParity(parity);
 }
+
+namespace {
+// The failure that ends the connection is the one to report, not a second one from closing.
+void DisconnectAfterFailure(THitachiFlash& flash) noexcept {
+    try {
+        flash.Disconnect();
+    } catch (...) {
+    }
+}
+} // namespace
+
+void ConnectUserThenBoot(THitachiFlash& flash, TConnectionSelection& selection,
+                         const std::function<bool(const std::string& failure)>& askBootMethod) {
+    selection.Mode = ConnectModeUser;
+    flash.Configure(selection);
+    std::string failure;
+    try {
+        flash.Connect();
+        return;
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    // Closed before the question, which may wait for the user as long as they like.
+    flash.Disconnect();
+    if (!askBootMethod(failure))
+        throw EHitachiFlashException(ConnectCancelledText);
+
+    selection.Mode = ConnectModeBoot;
+    try {
+        flash.Configure(selection);
+        flash.Connect();
+    } catch (...) {
+        DisconnectAfterFailure(flash);
+        throw;
+    }
+}

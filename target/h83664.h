@@ -14,6 +14,7 @@
 #include "serial/comms.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,9 @@ class EHitachiFlashException : public Exception {
 public:
     using Exception::Exception;
 };
+
+// What a programming run reports when the user stops it before the transfer.
+inline constexpr const char* ConnectCancelledText = "Connect Cancelled by User";
 
 // The window's choice for the next connection.
 struct TConnectionSelection {
@@ -85,3 +89,11 @@ private:
 // new end; a stream of newSize bytes or more is left alone. A stream that cannot store the
 // bytes fails with the stream write error.
 void PadStream(TStream& stream, std::int64_t newSize, std::uint8_t fill);
+
+// The connection of a programming run, shared by the window and the console: the user method
+// first; when it fails in any way, the port is closed and askBootMethod is given the failure's
+// message. Any answer but true ends with EHitachiFlashException "Connect Cancelled by User";
+// true tries the boot method once (UseDtr stays as it is), and its failure closes the port and
+// reaches the caller unchanged. On success the port is open and the unit identified.
+void ConnectUserThenBoot(THitachiFlash& flash, TConnectionSelection& selection,
+                         const std::function<bool(const std::string& failure)>& askBootMethod);
