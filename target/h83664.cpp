@@ -1,14 +1,11 @@
 #include "target/h83664.h"
 
 #include "package/storeexe.h"
+#include "target/defaults.h"
 
 namespace {
 
 constexpr const char* DefaultPortName = "COM1";
-constexpr const char* DefaultBootConnect = "TeMoKPaZ";
-// STX, the command text, ETX.
-constexpr const char* DefaultUserConnect = "%02QD7315%03";
-constexpr const char* DefaultConnectResponse = "TeMoKPaZ";
 
 constexpr std::uint8_t VerifyPadOnly = 0;
 constexpr std::uint8_t VerifyBlockChecksums = 1;

@@ -305,9 +305,9 @@ TManifest ReadManifest(const std::string& path) {
     ReadFlash(r, c);
     c.ComConnect = r.Serial(KSerialConnect);
     c.ComProgram = r.Serial(KSerialProgram);
-    c.BootConnect = r.ConnectString(KBoot, KDefaultBootConnect);
-    c.UserConnect = r.ConnectString(KUser, KDefaultUserConnect);
-    c.ConnectResponse = r.ConnectString(KResponse, KDefaultConnectResponse);
+    c.BootConnect = r.ConnectString(KBoot, DefaultBootConnect);
+    c.UserConnect = r.ConnectString(KUser, DefaultUserConnect);
+    c.ConnectResponse = r.ConnectString(KResponse, DefaultConnectResponse);
     ReadImage(r, c);
     ReadIcon(r, c);
     ReadPicture(r, c);

@@ -1,16 +1,12 @@
 #pragma once
 // Everything that goes into one programming package, and its assembly into a whole block.
 
+#include "target/defaults.h"
 #include "tools/pack/serial_words.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-// What a new flash target connects with when a package leaves these out.
-inline constexpr const char* KDefaultBootConnect = "TeMoKPaZ";
-inline constexpr const char* KDefaultUserConnect = "%02QD7315%03";
-inline constexpr const char* KDefaultConnectResponse = "TeMoKPaZ";
 
 struct TPackageContents {
     std::string Title;
@@ -22,9 +18,9 @@ struct TPackageContents {
     std::uint8_t FlashVerification = 0;
     TSerialSettings ComConnect;
     TSerialSettings ComProgram;
-    std::string BootConnect = KDefaultBootConnect;
-    std::string UserConnect = KDefaultUserConnect;
-    std::string ConnectResponse = KDefaultConnectResponse;
+    std::string BootConnect = DefaultBootConnect;
+    std::string UserConnect = DefaultUserConnect;
+    std::string ConnectResponse = DefaultConnectResponse;
     std::vector<std::uint8_t> Image;
     std::vector<std::uint8_t> Icon;
     std::vector<std::uint8_t> Picture;
