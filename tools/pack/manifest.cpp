@@ -288,8 +288,8 @@ void ReadInstructions(TManifestReader& r, TManifest& m) {
     const int lines = CountLines(crlf);
     if (lines > KWizardLines)
         m.Warnings.push_back(r.LastFile() + ": " + KInstructions.Name() + ": " +
-                             std::to_string(lines) + " lines; the window shows only the first " +
-                             std::to_string(KWizardLines));
+                             std::to_string(lines) + " lines; the window shows at most " +
+                             std::to_string(KWizardLines) + ", so it shows none of them");
     m.Contents.WizardText = std::move(crlf);
 }
 
