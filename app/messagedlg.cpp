@@ -32,6 +32,8 @@ int ShowMessageBox(const std::string& caption, const std::string& text, QMessage
     QMessageBox box(icon, QString::fromLatin1(caption), QString::fromLatin1(text),
                     QMessageBox::NoButton, MainForm());
     box.setObjectName(QStringLiteral("MessageDlg"));
+    // Messages may carry text from outside (a port name, an error of the system): never markup.
+    box.setTextFormat(Qt::PlainText);
     if (buttons == TMsgDlgButtons::YesNo) {
         QPushButton* yes = box.addButton(QMessageBox::Yes);
         QPushButton* no = box.addButton(QMessageBox::No);

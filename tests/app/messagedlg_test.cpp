@@ -17,6 +17,7 @@ struct BoxSeen {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QStringList buttons;
     QString defaultButton;
+    Qt::TextFormat format = Qt::AutoText;
 };
 
 ModalScript::Step Record(BoxSeen& seen, ModalScript::Step answer) {
@@ -27,6 +28,7 @@ ModalScript::Step Record(BoxSeen& seen, ModalScript::Step answer) {
             seen.caption = box->windowTitle();
             seen.text = box->text();
             seen.icon = box->icon();
+            seen.format = box->textFormat();
             for (QAbstractButton* button : box->buttons())
                 seen.buttons << button->text().remove(QLatin1Char('&'));
             if (box->defaultButton())
@@ -104,10 +106,12 @@ TEST(ExceptionDisplay, ShowsTheMessageUnderTheApplicationTitleWithTheErrorIcon) 
 }
 
 TEST(ExceptionDisplay, ShowsBytesOfTheMessageAsTheyAre) {
-    // Messages are byte strings: a Latin-1 byte must show as that character, not be lost.
+    // Messages are byte strings: a Latin-1 byte must show as that character, not be lost, and
+    // what looks like markup is shown as it is.
     BoxSeen seen;
     ModalScript script;
     script.Then(Record(seen, ModalScript::ClickButton(QStringLiteral("OK"))));
-    ShowException(Exception("Port \xB5-1 busy."));
-    EXPECT_EQ(seen.text, QString::fromLatin1("Port \xB5-1 busy."));
+    ShowException(Exception("Port <b>\xB5-1</b> busy."));
+    EXPECT_EQ(seen.text, QString::fromLatin1("Port <b>\xB5-1</b> busy."));
+    EXPECT_EQ(seen.format, Qt::PlainText);
 }
