@@ -176,13 +176,15 @@ struct EraseCase {
     std::uint32_t Start;
     std::uint32_t End;
     std::string Wire;
+    // How long the unit takes to erase before it answers.
+    std::chrono::milliseconds Pause{0};
 };
 
 class EraseExchange : public DeviceOnPty, public ::testing::WithParamInterface<EraseCase> {};
 
 TEST_P(EraseExchange, SendsStartAndLengthThenPings) {
     const EraseCase& c = GetParam();
-    ScriptedPeer peer(Pty, {{c.Wire, "$"}, IdentityStep(SomeIdentity)});
+    ScriptedPeer peer(Pty, {{c.Wire, "$", c.Pause}, IdentityStep(SomeIdentity)});
 
     Device.Erase(c.Start, c.End);
 
@@ -201,7 +203,11 @@ INSTANTIATE_TEST_SUITE_P(
                   Bytes({0xD7, 0x68, 0xFE, 0xFA}) + BigEndian32(0x2000) + BigEndian32(0x3E000)},
         // No check is made: the length wraps.
         EraseCase{"EndBelowStart", 0x10, 0x08,
-                  Bytes({0xD7, 0x68, 0xFE, 0xFA}) + BigEndian32(0x10) + BigEndian32(0xFFFFFFF8)}),
+                  Bytes({0xD7, 0x68, 0xFE, 0xFA}) + BigEndian32(0x10) + BigEndian32(0xFFFFFFF8)},
+        // The erase reply is waited for up to 5000 ms, well beyond the limit the port held.
+        EraseCase{"SlowUnitIsStillHeard", 0x2000, 0x40000,
+                  Bytes({0xD7, 0x68, 0xFE, 0xFA}) + BigEndian32(0x2000) + BigEndian32(0x3E000),
+                  std::chrono::milliseconds(1500)}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 struct TransferCase {
@@ -219,12 +225,19 @@ TEST_P(TransferExchange, SendsBlocksWithAContinueByteAfterEachReply) {
     TMemoryStream stream;
     Fill(stream, image);
     const std::string zero(1, '\0');
-    ScriptedPeer peer(Pty, {{c.Command + BigEndian32(0x2000) + BigEndian32(384), ""},
-                            {image.substr(0, 128), zero},
-                            {zero + image.substr(128, 128), zero},
-                            {zero + image.substr(256, 128), zero},
-                            {zero, "\x22"},
-                            IdentityStep(SomeIdentity)});
+    // When the header and the first block were in at the unit (read once the peer is done).
+    std::chrono::steady_clock::time_point headerIn;
+    std::chrono::steady_clock::time_point firstBlockIn;
+    const auto stampInto = [](std::chrono::steady_clock::time_point& at) {
+        return [&at] { at = std::chrono::steady_clock::now(); };
+    };
+    ScriptedPeer peer(
+        Pty, {{c.Command + BigEndian32(0x2000) + BigEndian32(384), "", {}, stampInto(headerIn)},
+              {image.substr(0, 128), zero, {}, stampInto(firstBlockIn)},
+              {zero + image.substr(128, 128), zero},
+              {zero + image.substr(256, 128), zero},
+              {zero, "\x22"},
+              IdentityStep(SomeIdentity)});
     std::vector<int> progress;
     struct RecordingBar : TProgressBar {
         std::vector<int>* Seen;
@@ -236,6 +249,8 @@ TEST_P(TransferExchange, SendsBlocksWithAContinueByteAfterEachReply) {
     Device.TransferImage(stream, 0x2000, c.Mode);
 
     EXPECT_EQ(Hex(peer.Finish()), Hex(peer.Expected()));
+    // The unit is given 100 ms between the header and the first block.
+    EXPECT_GE(firstBlockIn - headerIn, std::chrono::milliseconds(90));
     EXPECT_EQ(Status.Caption(), c.Status);
     EXPECT_EQ(bar.Max(), 384);
     EXPECT_EQ(progress.back(), 384);
