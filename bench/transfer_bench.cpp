@@ -158,7 +158,8 @@ TRunResult ProgramOnce(bool wireTiming, TBaudRate programSpeed) {
     result.BlockIntervals = bar.BlockIntervals;
     result.Seconds = std::chrono::duration<double>(end - start).count();
     const std::vector<std::uint8_t> flashBytes = unit.Flash();
-    result.FlashMatches = std::equal(image.begin(), image.end(), flashBytes.begin());
+    result.FlashMatches = flashBytes.size() >= image.size() &&
+                          std::equal(image.begin(), image.end(), flashBytes.begin());
     return result;
 }
 
