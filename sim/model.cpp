@@ -105,6 +105,18 @@ void CheckSettings(const SimSerialSettings& settings, const char* which) {
                         " is out of range");
 }
 
+// The unit keeps its whole flash in memory: a length from a hand-made package or --length is
+// refused with a plain message rather than ending in an allocation failure.
+constexpr std::uint32_t KMaxFlashBytes = 256u << 20;
+
+std::vector<std::uint8_t> ErasedFlash(std::uint32_t length) {
+    if (length > KMaxFlashBytes)
+        throw Exception("The flash length of " + std::to_string(length) +
+                        " bytes is more than the simulated unit holds (at most " +
+                        std::to_string(KMaxFlashBytes) + ")");
+    return std::vector<std::uint8_t>(length, 0xFF);
+}
+
 } // namespace
 
 double SimLine::BitsPerCharacter() const {
@@ -121,7 +133,8 @@ std::string SimLine::Describe() const {
 SimUnitModel::SimUnitModel(const SimConfig& config)
     : FConfig(config), FBootString(DecodeConnectString(config.BootConnect)),
       FUserString(DecodeConnectString(config.UserConnect)),
-      FResponse(DecodeConnectString(config.ConnectResponse)), FFlash(config.FlashLength, 0xFF) {
+      FResponse(DecodeConnectString(config.ConnectResponse)),
+      FFlash(ErasedFlash(config.FlashLength)) {
     if (config.IdText.size() > KIdTextBytes)
         throw Exception("The identity text \"" + config.IdText + "\" is longer than 20 bytes");
     if (config.FlashContents.size() > config.FlashLength)

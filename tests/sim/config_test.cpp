@@ -51,6 +51,8 @@ TEST(UnitConfiguration, RefusesWhatTheUnitCannotBe) {
              c.FlashContents.assign(17, 0);
          },
          "do not fit"},
+        {"flash too large to hold", [](SimConfig& c) { c.FlashLength = 0xFFFFFFFF; },
+         "more than the simulated unit holds"},
         {"bad connect string", [](SimConfig& c) { c.UserConnect = "%0"; }, "%0"},
         {"baud index past the table",
          [](SimConfig& c) { c.Program.BaudRate = static_cast<TBaudRate>(16); }, "baud-rate index"},
